@@ -194,6 +194,10 @@ private:
     const std::int64_t response_timeout_ms_;
     const std::int64_t retention_ms_;
 
+    // Incremented by every StartThreads, so SendAndWait notices a reconnect
+    // that dropped its message.
+    std::atomic<std::uint64_t> session_{0};
+
     std::thread sender_;
     std::thread receiver_;
     std::thread parser_;
