@@ -3,6 +3,7 @@
 #include "CommandLine.h"
 #include "Console.h"
 #include "Session.h"
+#include "upgrade/McsImageCheck.h"
 
 #include <fstream>
 #include <iostream>
@@ -49,6 +50,18 @@ int main(int argc, char* argv[])
             return -1;
         }
         out << '\n' << "Upgrading from " << cmd.image_file << '\n';
+
+        // The whole image is checked before any device is touched: streaming a
+        // damaged file would leave the controller with a corrupt flash.
+        const Qel::McsImageCheckResult check = Qel::CheckMcsImage(image);
+        if (!check) {
+            out << '\n' << "Invalid MCS file " << cmd.image_file;
+            if (check.line != 0) out << " at line " << check.line;
+            out << ": " << check.message << ". Please check and try again." << '\n';
+            out << '\n';
+            PromptAndWaitForKey(out, true);
+            return -1;
+        }
     }
 
     return RunSession(cmd, out);
