@@ -77,7 +77,7 @@ private:
         std::vector<std::uint8_t> payload;
     };
 
-    Answer Handle(const HostFrame& frame, std::uint8_t type);
+    Answer Handle(const HostFrame& frame, std::uint8_t type, std::chrono::steady_clock::time_point now);
     Answer Controller(const HostFrame& frame);
     Answer Synthesiser(const HostFrame& frame);
     Answer FileSystem(const HostFrame& frame);
@@ -94,6 +94,7 @@ private:
     std::vector<std::uint8_t> eeprom_;
     std::map<std::uint32_t, std::vector<std::uint8_t>> memory_;
     Counters counters_;
+    bool silent_ = false;  // a silence fault has struck: nothing is answered any more
 };
 
 }  // namespace QelSim
