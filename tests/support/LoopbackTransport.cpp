@@ -206,6 +206,11 @@ void LoopbackTransport::ReceiverThread() {
         deliveries_.pop_front();
         // The engine's receive mutex is never taken under ours.
         lock.unlock();
+        // The peer answered inside the sender's write, before the sender
+        // listed the message; bytes parsed before that would find no awaiting
+        // message and be discarded. The sender holds the send mutex from the
+        // write until the message is listed, so passing through it waits for that.
+        { std::lock_guard listed(send_mutex_); }
         AppendReceivedBytes(bytes);
         lock.lock();
     }
