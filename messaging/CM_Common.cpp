@@ -59,6 +59,7 @@ int CM_Common::Send(const HostReport& report) {
     }
     auto message = std::make_shared<Message>(report);
     const int id = message->Id();
+    ++unlisted_;
     {
         std::lock_guard lock(send_mutex_);
         send_queue_.push_back(std::move(message));
@@ -201,6 +202,12 @@ void CM_Common::FinishSending(const MessagePtr& message) {
         messages_.push_back(message);
     }
     list_cv_.notify_all();
+    // Decrement first, then look: paired with the parser, which raises the
+    // flag before it reads the count, one of the two always sees the other.
+    --unlisted_;
+    if (parser_holding_) {
+        WakeParser();
+    }
 }
 
 // --- Receiving --------------------------------------------------------------
@@ -270,6 +277,8 @@ void CM_Common::StartThreads() {
         received_bytes_.clear();
         parse_wake_ = false;
     }
+    unlisted_ = 0;
+    parser_holding_ = false;
     ++session_;
     open_ = true;
     // A thread body that throws would end the process; report it instead.
@@ -356,11 +365,18 @@ void CM_Common::ParserThread() {
             received_bytes_.clear();
             parse_wake_ = false;
         }
+        // Read after the bytes were taken: the request of every answer in
+        // them was handed to Send before this point.
+        parser_holding_ = true;
+        const bool unlisted = unlisted_ > 0;
         TimeoutSweep(events);
         Deliver(events);
         DecodeSweep(pass, events);
-        // Bytes no awaiting message took belong to nothing we asked for.
-        pass.clear();
+        if (pass.empty() || !unlisted) {
+            // Bytes no awaiting message took belong to nothing we asked for.
+            pass.clear();
+            parser_holding_ = false;
+        }
         Deliver(events);
     }
 }

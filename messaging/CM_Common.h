@@ -117,7 +117,8 @@ protected:
     void RunSenderLoop(const WriteFunction& write, SenderPolicy policy);
     void RunSenderLoop(const WriteFunction& write);
     // The end of every send attempt: SENT if the status is still UNSENT,
-    // MarkSent, append to the message list, wake waiters. Call with
+    // MarkSent, append to the message list, wake waiters. Every message a
+    // sender takes from the queue must pass through here exactly once. Call with
     // send_mutex_ held (it takes list_mutex_ briefly); the caller then removes
     // the message from the send queue.
     void FinishSending(const MessagePtr& message);
@@ -193,6 +194,14 @@ private:
     const std::int64_t send_timeout_ms_;
     const std::int64_t response_timeout_ms_;
     const std::int64_t retention_ms_;
+
+    // Messages accepted by Send and not yet listed by FinishSending. While
+    // there are any, bytes no listed message took are kept for the next
+    // parser pass: a quick device can answer before the sender has listed
+    // the request it answers.
+    std::atomic<std::int64_t> unlisted_{0};
+    // The parser may be keeping such bytes; FinishSending then wakes it.
+    std::atomic<bool> parser_holding_{false};
 
     // Incremented by every StartThreads, so SendAndWait notices a reconnect
     // that dropped its message.

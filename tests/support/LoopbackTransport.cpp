@@ -89,6 +89,11 @@ void LoopbackTransport::SetChunking(std::size_t chunk_size, std::chrono::millise
     chunk_gap_ = gap;
 }
 
+void LoopbackTransport::SetAnswerBeforeWriteCompletes(bool early) {
+    std::lock_guard lock(mutex_);
+    answer_early_ = early;
+}
+
 void LoopbackTransport::JoinNextReplies(int count) {
     std::lock_guard lock(mutex_);
     join_remaining_ = count;
@@ -154,6 +159,21 @@ Qel::CM_Common::WriteOutcome LoopbackTransport::Write(std::span<const std::uint8
     lock.unlock();
     std::vector<PeerReply> replies = peer_ ? peer_->OnHostBytes(frame) : std::vector<PeerReply>{};
     lock.lock();
+    if (answer_early_) {
+        lock.unlock();
+        for (const PeerReply& reply : replies) {
+            AppendReceivedBytes(reply.bytes);
+        }
+        // Hold the write open until the parser has taken the bytes (bounded).
+        const auto bound = Clock::now() + std::chrono::seconds(2);
+        std::unique_lock receive(receive_mutex_);
+        while (!received_bytes_.empty() && Clock::now() < bound) {
+            receive.unlock();
+            std::this_thread::yield();
+            receive.lock();
+        }
+        return WriteOutcome::Written;
+    }
     QueueReplies(std::move(replies));
     wake_.notify_all();
     return WriteOutcome::Written;

@@ -75,6 +75,9 @@ public:
     // Split every reply into chunks of `chunk_size` bytes (0: whole), each
     // delivered separately, `gap` apart.
     void SetChunking(std::size_t chunk_size, std::chrono::milliseconds gap = std::chrono::milliseconds{0});
+    // Replies reach the received-byte queue, and the parser takes them,
+    // before the write returns: the answer beats the listing of its request.
+    void SetAnswerBeforeWriteCompletes(bool early);
     // The next `count` replies are held back and delivered together, as one
     // delivery, when the last of them is due.
     void JoinNextReplies(int count);
@@ -112,6 +115,7 @@ private:
     std::size_t chunk_size_ = 0;
     std::chrono::milliseconds chunk_gap_{0};
     int join_remaining_ = 0;
+    bool answer_early_ = false;
     std::vector<std::uint8_t> joined_;
     std::deque<Delivery> deliveries_;
     std::chrono::steady_clock::time_point last_due_{};
