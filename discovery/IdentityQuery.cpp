@@ -169,10 +169,17 @@ bool QELSystem::QueryIdentity() {
     }
     // A board that is controller and synthesiser in one shares a magic number,
     // and the controller's lookup has then filled both records -- but only if
-    // that lookup was made (the controller may have answered the magic number
-    // and not the version).
-    if ((synth_magic != controller_magic || !controller_looked_up) && !LookupMagic(*this, synth_magic)) {
-        return false;
+    // that lookup was made: the controller may have answered its magic number
+    // and not its version. The synthesiser is then looked up on its own, and
+    // the controller keeps the record it had, since it was not identified.
+    if (synth_magic != controller_magic || !controller_looked_up) {
+        const QELController unidentified = Controller();
+        if (!LookupMagic(*this, synth_magic)) {
+            return false;
+        }
+        if (!controller_looked_up) {
+            Controller() = unidentified;
+        }
     }
 
     const SynthEEPROMTable table = reader.Read();
