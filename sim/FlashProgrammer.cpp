@@ -205,8 +205,9 @@ FlashProgrammer::DataResult FlashProgrammer::Data(std::span<const std::uint8_t> 
         Advance(now);
         return DataResult::Accepted;
     }
-    // Blocks the host queued before it saw ProgramOk still arrive afterwards.
-    if (!verify_run_ && (status_ & UpgradeStatus::ProgramOk)) {
+    // Blocks the host queued before it saw the programming phase end (with
+    // ProgramOk or an error) still arrive afterwards.
+    if (!verify_run_ && (status_ & UpgradeStatus::EraseOk)) {
         beyond_image_ += bytes.size();
         return DataResult::Dropped;
     }

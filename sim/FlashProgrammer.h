@@ -51,7 +51,7 @@ public:
 
     enum class DataResult {
         Accepted,  // taken into the receive buffer (overflow beyond its room is lost)
-        Dropped,   // acknowledged and discarded: the image is already complete
+        Dropped,   // acknowledged and discarded: the programming phase is over
         Refused,   // not in the programming phase
     };
 
