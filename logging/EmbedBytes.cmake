@@ -15,7 +15,9 @@ string(LENGTH "${hex}" hex_length)
 math(EXPR size "${hex_length} / 2")
 string(REGEX REPLACE "([0-9a-f][0-9a-f])" "0x\\1," bytes "${hex}")
 # Sixteen bytes to a line keeps the generated file readable in a debugger.
-string(REGEX REPLACE "((0x[0-9a-f][0-9a-f],){16})" "\\1\n    " bytes "${bytes}")
+# (CMake's regular expressions have no {n} repetition.)
+string(REPEAT "0x[0-9a-f][0-9a-f]," 16 sixteen)
+string(REGEX REPLACE "(${sixteen})" "\\1\n    " bytes "${bytes}")
 
 set(text "// Generated from ${INPUT} by EmbedBytes.cmake; do not edit.\n")
 string(APPEND text "#include <cstddef>\n\nnamespace ${NAMESPACE} {\n\n")

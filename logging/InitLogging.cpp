@@ -9,6 +9,8 @@
 
 #include <boost/filesystem.hpp>
 #include <boost/log/core.hpp>
+#include <boost/log/sinks/basic_sink_backend.hpp>
+#include <boost/log/sinks/unlocked_frontend.hpp>
 #include <boost/log/trivial.hpp>
 #include <boost/log/utility/exception_handler.hpp>
 #include <boost/log/utility/setup/common_attributes.hpp>
@@ -16,6 +18,7 @@
 #include <boost/log/utility/setup/formatter_parser.hpp>
 #include <boost/log/utility/setup/from_settings.hpp>
 #include <boost/log/utility/setup/settings_parser.hpp>
+#include <boost/smart_ptr/make_shared_object.hpp>
 
 #include <cerrno>
 #include <mutex>
@@ -28,6 +31,22 @@ namespace {
 
 namespace fs = boost::filesystem;
 namespace logging = boost::log;
+namespace sinks = boost::log::sinks;
+
+// Boost.Log prints every record to the console while no sink is registered.
+// Settings without a sink (an emptied file, a [Core] section alone) must not
+// make the library talk on the console, so one sink that accepts nothing is
+// always there.
+class SilentBackend : public sinks::basic_sink_backend<sinks::concurrent_feeding> {
+public:
+    void consume(const logging::record_view&) {}
+};
+
+void AddSilentSink() {
+    auto sink = boost::make_shared<sinks::unlocked_sink<SilentBackend>>();
+    sink->set_filter([](const logging::attribute_value_set&) { return false; });
+    logging::core::get()->add_sink(sink);
+}
 
 // Creates the folder when nothing is there; true when a folder is there now.
 bool EnsureFolder(const fs::path& folder) {
@@ -108,6 +127,7 @@ bool ConfigureFromSettings(const std::string& path) {
     }
 
     logging::init_from_settings(settings);
+    AddSilentSink();
     return true;
 }
 
