@@ -23,9 +23,9 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -54,6 +54,31 @@ std::vector<std::string> Lines(const std::string& text) {
     }
     return lines;
 }
+
+// Shape match without std::regex (which trips GCC's maybe-uninitialized
+// warning under the sanitizers): "#" is one digit, "*" any run of characters.
+bool Matches(std::string_view pattern, std::string_view text) {
+    if (pattern.empty()) {
+        return text.empty();
+    }
+    if (pattern.front() == '*') {
+        for (std::size_t skip = 0; skip <= text.size(); ++skip) {
+            if (Matches(pattern.substr(1), text.substr(skip))) {
+                return true;
+            }
+        }
+        return false;
+    }
+    if (text.empty()) {
+        return false;
+    }
+    const bool same = pattern.front() == '#' ? (text.front() >= '0' && text.front() <= '9')
+                                             : pattern.front() == text.front();
+    return same && Matches(pattern.substr(1), text.substr(1));
+}
+
+// The default format's time stamp, as Boost.Log writes a local time.
+const std::string kStamp = "[####-##-## ##:##:##.######]: ";
 
 // Exit code of the child body: whether the logging core was left switched on.
 constexpr int kLoggingOn = 1;
@@ -202,10 +227,8 @@ TEST_F(InitLoggingTest, DefaultSettingsLogErrorsIntoTheTemporaryFolderAndDropWar
     ASSERT_EQ(FilesIn(Tmp()), std::vector<fs::path>{log});
     const auto lines = Lines(ReadFile(log));
     ASSERT_EQ(lines.size(), 2u) << ReadFile(log);
-    const std::regex stamp(R"(\[\d{4}-\d{2}-\d{2} \d{2}:\d{2}:\d{2}\.\d{6}\]: )");
-    EXPECT_TRUE(std::regex_match(lines[0], std::regex(R"(\[[^\]]+\]: \(error\) an error)")));
-    EXPECT_TRUE(std::regex_search(lines[0], stamp)) << lines[0];
-    EXPECT_TRUE(std::regex_match(lines[1], std::regex(R"(\[[^\]]+\]: \(fatal\) the end)")));
+    EXPECT_TRUE(Matches(kStamp + "(error) an error", lines[0])) << lines[0];
+    EXPECT_TRUE(Matches(kStamp + "(fatal) the end", lines[1])) << lines[1];
 }
 
 TEST_F(InitLoggingTest, AnExistingSettingsFileIsReadAndNeverRewritten) {
@@ -222,28 +245,28 @@ TEST_F(InitLoggingTest, FileNameFilterAndFormatFollowTheSettings) {
         const char* name;
         std::string settings;
         fs::path expected_log;
-        std::vector<std::string> expected_lines;  // regular expressions
+        std::vector<std::string> expected_lines;  // patterns for Matches
     };
     const fs::path elsewhere = root_ / "elsewhere";
     fs::create_directories(elsewhere);
     const Case cases[] = {
         {"name without a folder goes to the temporary folder",
          SinkSettings("FileName=\"mylog_%N.log\"\r\n"), Tmp() / "mylog_0.log",
-         {R"(\[.+\]: \(error\) e)"}},
+         {kStamp + "(error) e"}},
         {"absolute name is used as written",
          SinkSettings("FileName=\"" + (elsewhere / "b_%N.log").string() + "\"\r\n"),
-         elsewhere / "b_0.log", {R"(\[.+\]: \(error\) e)"}},
+         elsewhere / "b_0.log", {kStamp + "(error) e"}},
         {"relative name with a slash is used as written",
          SinkSettings("FileName=\"elsewhere/c_%N.log\"\r\n"), elsewhere / "c_0.log",
-         {R"(\[.+\]: \(error\) e)"}},
+         {kStamp + "(error) e"}},
         {"no FileName uses the default name", SinkSettings(""), Tmp() / "qellog_00000.log",
-         {R"(\[.+\]: \(error\) e)"}},
+         {kStamp + "(error) e"}},
         {"a trace filter passes every record",
          SinkSettings("", "%Severity% >= trace"), Tmp() / "qellog_00000.log",
-         {R"(\[.+\]: \(trace\) t)", R"(\[.+\]: \(warning\) w)", R"(\[.+\]: \(error\) e)"}},
+         {kStamp + "(trace) t", kStamp + "(warning) w", kStamp + "(error) e"}},
         {"common attributes are there for the format",
          SinkSettings("", "%Severity% >= error", "%LineID% %ProcessID% %ThreadID% %Message%"),
-         Tmp() / "qellog_00000.log", {R"(1 0x[0-9a-f]+ 0x[0-9a-f]+ e)"}},
+         Tmp() / "qellog_00000.log", {"1 0x* 0x* e"}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -255,7 +278,7 @@ TEST_F(InitLoggingTest, FileNameFilterAndFormatFollowTheSettings) {
         const auto lines = Lines(ReadFile(c.expected_log));
         ASSERT_EQ(lines.size(), c.expected_lines.size()) << c.expected_log;
         for (std::size_t i = 0; i < lines.size(); ++i) {
-            EXPECT_TRUE(std::regex_match(lines[i], std::regex(c.expected_lines[i]))) << lines[i];
+            EXPECT_TRUE(Matches(c.expected_lines[i], lines[i])) << lines[i];
         }
         fs::remove(c.expected_log);
     }
