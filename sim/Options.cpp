@@ -210,11 +210,12 @@ CommandLine ParseCommandLine(int argc, const char* const argv[]) {
         ("h,help", "Print help")
         ("stdio", "Read host bytes from standard input, write device bytes to standard output");
     AddModelOptions(options);
+    AddNetworkOptions(options);
     try {
         const cxxopts::ParseResult parsed = options.parse(argc, argv);
         if (parsed.count("help")) {
             result.help = true;
-            result.text = options.help({"", "System", "Firmware", "Faults"}) + "\nProfiles:\n" + DescribeProfiles();
+            result.text = options.help({"", "System", "Firmware", "Faults", "Network"}) + "\nProfiles:\n" + DescribeProfiles();
             return result;
         }
         if (!parsed.unmatched().empty()) throw std::invalid_argument("unexpected argument '" + parsed.unmatched().front() + "'");
@@ -224,6 +225,7 @@ CommandLine ParseCommandLine(int argc, const char* const argv[]) {
             result.ok = false;
             result.text = error;
         }
+        if (result.ok) result.config.net = NetworkOptionsFrom(parsed, result.config.profile.serial, result.config.network);
     } catch (const std::exception& e) {
         result.ok = false;
         result.text = e.what();

@@ -13,6 +13,7 @@
 
 #include "sim/Faults.h"
 #include "sim/Profile.h"
+#include "sim/network/NetworkOptions.h"
 
 namespace QelSim {
 
@@ -20,6 +21,8 @@ struct SimConfig {
     Profile profile = DefaultProfile();
     Faults faults;
     bool stdio = false;  // serve host bytes from standard input on standard output
+    bool net = false;    // serve the network front end (--net ADDRESS)
+    NetworkOptions network;
 };
 
 struct CommandLine {

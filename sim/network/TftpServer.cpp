@@ -293,21 +293,28 @@ void TftpServer::ServeWrite(int socket, const sockaddr_in& client, const std::st
         }
         tries = 0;
         content.insert(content.end(), packet.begin() + 4, packet.end());
+        const bool last = payload < kBlock;
+        // The area is complete before the last ACK can tell the client so.
+        if (last) Store(name, content);
         last_ack = Packet(kOpAck, block);
         ::send(socket, last_ack.data(), last_ack.size(), 0);
         if (options_.tftp_duplicate_block == number) ::send(socket, last_ack.data(), last_ack.size(), 0);
         if (options_.tftp_stray_after_block == number) {
             SendStray(client, Packet(kOpAck, static_cast<std::uint16_t>(block + 1)));
         }
-        if (payload < kBlock) break;
+        if (last) return;
         ++expected;
         ++number;
     }
+}
+
+void TftpServer::Store(const std::string& name, const std::vector<std::uint8_t>& content)
+{
     if (!options_.tftp_dump_dir.empty()) {
         std::ofstream out(options_.tftp_dump_dir + "/" + name, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(content.data()), static_cast<std::streamsize>(content.size()));
     }
-    SetFile(name, std::move(content));
+    SetFile(name, content);
     ++completed_;
 }
 

@@ -54,6 +54,7 @@ private:
     void ServeWrite(int socket, const sockaddr_in& client, const std::string& name);
     // Waits for one datagram from `client` on `socket`; false on timeout or Stop.
     bool Receive(int socket, std::vector<std::uint8_t>& packet);
+    void Store(const std::string& name, const std::vector<std::uint8_t>& content);
     void SendStray(const sockaddr_in& client, const std::vector<std::uint8_t>& packet);
     void SendError(int socket, const sockaddr_in& client, std::uint16_t code, const std::string& text);
 

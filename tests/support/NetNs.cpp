@@ -156,10 +156,22 @@ void AddVeth(const NetNs& left, const std::string& left_if, const std::string& l
 {
     RunOrThrow({"ip", "link", "add", left_if, "netns", left.Name(), "type", "veth", "peer", "name", right_if,
                 "netns", right.Name()});
-    RunOrThrow({"ip", "-n", left.Name(), "addr", "add", left_cidr, "dev", left_if});
-    RunOrThrow({"ip", "-n", right.Name(), "addr", "add", right_cidr, "dev", right_if});
+    RunOrThrow({"ip", "-n", left.Name(), "addr", "add", left_cidr, "brd", "+", "dev", left_if});
+    RunOrThrow({"ip", "-n", right.Name(), "addr", "add", right_cidr, "brd", "+", "dev", right_if});
     RunOrThrow({"ip", "-n", left.Name(), "link", "set", left_if, "up"});
     RunOrThrow({"ip", "-n", right.Name(), "link", "set", right_if, "up"});
+    // Until the kernel's link watcher has seen the carrier, the pair drops
+    // every packet (it can take up to a second): wait for both ends.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    for (const auto& [ns, link] : {std::pair{&left, left_if}, std::pair{&right, right_if}}) {
+        while (RunOrThrow({"ip", "-n", ns->Name(), "-o", "link", "show", "dev", link}).find("state UP") ==
+               std::string::npos) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                throw std::runtime_error("link " + link + " in " + ns->Name() + " did not come up");
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
 }
 
 ScopedNetNs::ScopedNetNs(const NetNs& ns)
