@@ -325,6 +325,15 @@ TEST_F(InitLoggingTest, SettingsWithoutASinkPrintNothing) {
     }
 }
 
+TEST_F(InitLoggingTest, SettingsWithoutALogFileSectionKeepTheirOtherSinks) {
+    WriteFile(SettingsFile(),
+              "[Sinks.Console]\r\nDestination=Console\r\nFormat=\"(%Severity%) %Message%\"");
+    const auto result = Run({{Severity::error, "on the console"}});
+    EXPECT_EQ(result.exit_code, kLoggingOn);
+    EXPECT_EQ(result.output, "(error) on the console\n");
+    EXPECT_TRUE(FilesIn(Tmp()).empty());
+}
+
 TEST_F(InitLoggingTest, SettingsFileThatIsAFolderSwitchesLoggingOff) {
     fs::create_directories(SettingsFile());
     const auto result = Run({{Severity::fatal, "lost"}});
