@@ -1,5 +1,7 @@
 #include "messaging/CM_Common.h"
 
+#include <algorithm>
+
 #include <boost/log/attributes/constant.hpp>
 #include <boost/log/sources/record_ostream.hpp>
 
@@ -118,9 +120,25 @@ int CM_Common::TransferSupport() {
     return -1;
 }
 
-bool CM_Common::Subscribe(int event, IEventHandler* handler) { return events_.Subscribe(event, handler); }
+bool CM_Common::Subscribe(int event, IEventHandler* handler) {
+    std::lock_guard lock(handlers_mutex_);
+    return events_.Subscribe(event, handler);
+}
 
-void CM_Common::Unsubscribe(int event, IEventHandler* handler) { events_.Unsubscribe(event, handler); }
+void CM_Common::Unsubscribe(int event, IEventHandler* handler) {
+    std::unique_lock lock(handlers_mutex_);
+    events_.Unsubscribe(event, handler);
+    // A delivery on another thread may still hold the handler in its
+    // snapshot; the caller is free to destroy it once we return. A handler
+    // that unsubscribes during its own delivery does not wait for itself.
+    const auto self = std::this_thread::get_id();
+    const bool ended = handlers_cv_.wait_for(lock, std::chrono::seconds(5), [&] {
+        return std::all_of(delivering_.begin(), delivering_.end(), [&](std::thread::id t) { return t == self; });
+    });
+    if (!ended) {
+        BOOST_LOG_SEV(logger_, severity_level::error) << "Unsubscribe: an event handler is still running";
+    }
+}
 
 std::optional<MessageStatus> CM_Common::StatusOf(int id) {
     std::lock_guard lock(list_mutex_);
@@ -522,22 +540,56 @@ void CM_Common::FinishMessage(Message& m, std::vector<PendingEvent>& events) {
 // --- Events and logs --------------------------------------------------------
 
 void CM_Common::RaiseEvent(int event, int param) {
-    events_.Notify(static_cast<IConnectionManager*>(this), event, param);
+    std::vector<PendingEvent> events{{event, param, 0, PendingEvent::Form::One, {}}};
+    Deliver(events);
+}
+
+void CM_Common::EnterDelivery() {
+    std::lock_guard lock(handlers_mutex_);
+    delivering_.push_back(std::this_thread::get_id());
+}
+
+void CM_Common::LeaveDelivery() {
+    {
+        std::lock_guard lock(handlers_mutex_);
+        const auto it = std::find(delivering_.begin(), delivering_.end(), std::this_thread::get_id());
+        if (it != delivering_.end()) {
+            delivering_.erase(it);
+        }
+    }
+    handlers_cv_.notify_all();
+}
+
+std::vector<IEventHandler*> CM_Common::HandlersOf(int event) {
+    std::lock_guard lock(handlers_mutex_);
+    return events_.Handlers(event);
 }
 
 void CM_Common::Deliver(std::vector<PendingEvent>& events) {
+    if (events.empty()) {
+        return;
+    }
     void* sender = static_cast<IConnectionManager*>(this);
+    EnterDelivery();
+    struct Leave {
+        CM_Common* self;
+        ~Leave() { self->LeaveDelivery(); }
+    } leave{this};  // also when a handler throws
+    // Each event is delivered to the handlers subscribed when it is raised,
+    // in subscription order, as the trigger's Notify forms do.
     for (const PendingEvent& e : events) {
-        switch (e.form) {
-        case PendingEvent::Form::One:
-            events_.Notify(sender, e.event, e.param1);
-            break;
-        case PendingEvent::Form::Two:
-            events_.Notify(sender, e.event, e.param1, e.param2);
-            break;
-        case PendingEvent::Form::Data:
-            events_.Notify(sender, e.event, e.param1, e.data);
-            break;
+        for (IEventHandler* handler : HandlersOf(e.event)) {
+            switch (e.form) {
+            case PendingEvent::Form::One:
+                handler->OnEvent(sender, e.event, e.param1);
+                break;
+            case PendingEvent::Form::Two:
+                handler->OnEventWithParams(sender, e.event, e.param1, e.param2);
+                break;
+            case PendingEvent::Form::Data:
+                handler->OnEventWithData(sender, e.event, e.param1, e.data);
+                break;
+            }
         }
     }
     events.clear();

@@ -18,6 +18,10 @@
 // Order: send_mutex_ then list_mutex_; receive_mutex_ is never held together
 // with list_mutex_. Events are delivered with no lock held, so handlers may
 // call Send and Response (but not SendAndWait, nor Disconnect).
+// Subscribe and Unsubscribe may be called from any thread, also while the
+// manager delivers events: each delivery works on a snapshot of the handler
+// list, and Unsubscribe returns only once no other thread is still inside a
+// delivery, so the handler may be destroyed right after it.
 // Failures show as message statuses, events and log lines; nothing throws.
 #pragma once
 
@@ -149,7 +153,8 @@ protected:
     void StopThreads();
 
     // --- Events and logs ---------------------------------------------------
-    // Notify through the trigger with this manager as sender. No lock held.
+    // Delivers one event (one-integer form) to its handlers with this manager
+    // as sender, on the calling thread. Call with no lock held.
     void RaiseEvent(int event, int param);
     // Traffic log of one message ("H->D: ..." and "D->H: ..." at trace).
     // Call with list_mutex_ held, or before the message is listed.
@@ -173,7 +178,7 @@ protected:
     std::condition_variable list_cv_;         // a listed message changed (SendAndWait, Disconnect)
     std::list<MessagePtr> messages_;          // guarded by list_mutex_, in send order
 
-    MessageEventTrigger events_;
+    MessageEventTrigger events_;  // lists guarded by handlers_mutex_; use RaiseEvent
     Logger logger_;
     Logger traffic_logger_;
 
@@ -187,9 +192,16 @@ private:
     };
 
     void Deliver(std::vector<PendingEvent>& events);
+    void EnterDelivery();
+    void LeaveDelivery();
+    std::vector<IEventHandler*> HandlersOf(int event);
     void TimeoutSweep(std::vector<PendingEvent>& events);
     void DecodeSweep(std::deque<std::uint8_t>& pass, std::vector<PendingEvent>& events);
     void FinishMessage(Message& message, std::vector<PendingEvent>& events);
+
+    std::mutex handlers_mutex_;  // guards events_'s lists and delivering_
+    std::condition_variable handlers_cv_;
+    std::vector<std::thread::id> delivering_;  // one entry per delivery in progress
 
     const std::int64_t send_timeout_ms_;
     const std::int64_t response_timeout_ms_;

@@ -53,6 +53,11 @@ std::size_t IEventTrigger::SubscriberCount(int event) const {
     return it == handlers_.end() ? 0 : it->second.size();
 }
 
+std::vector<IEventHandler*> IEventTrigger::Handlers(int event) const {
+    const auto it = handlers_.find(event);
+    return it == handlers_.end() ? std::vector<IEventHandler*>{} : it->second;
+}
+
 template <class Call>
 void IEventTrigger::ForEach(int event, Call&& call) {
     if (event < 0 || event >= event_count_) {

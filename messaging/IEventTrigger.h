@@ -35,6 +35,9 @@ public:
     void Unsubscribe(int event, IEventHandler* handler);
     // Number of entries in the id's list (0 for ids outside the range).
     std::size_t SubscriberCount(int event) const;
+    // A copy of the id's list, for owners that deliver from a snapshot
+    // taken under a lock of their own (empty for ids outside the range).
+    std::vector<IEventHandler*> Handlers(int event) const;
 
     void Notify(void* sender, int event, int param);
     void Notify(void* sender, int event, int param1, int param2);
