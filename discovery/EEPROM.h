@@ -15,9 +15,16 @@
 // Send of an operation until its last id is stored, so no completion can be
 // processed before its id is known.
 // Lifetime: the connection manager must outlive the EEPROM (the destructor
-// unsubscribes from it), and the EEPROM must outlive its queued requests.
-// Construct and destroy it only while the manager delivers no events for
-// ids 1..7 (the trigger's lists are not locked).
+// unsubscribes from it), and the EEPROM should outlive its queued requests.
+// The destructor runs on the caller's thread, possibly while the manager is
+// still finishing the delivery that ended the last operation: it waits until
+// the receiver has returned, and CM_Common's Unsubscribe waits for the rest
+// of that delivery.
+// Replies are taken strictly in request order (a reply for any request but
+// the oldest pending one is ignored); a failure ends its request wherever it
+// stands, since the sender thread raises send failures while the parser may
+// still deliver an older reply. The operation's one event comes when no
+// request of it is left, with the id of its last request.
 // Failures: no message, no log. A request that fails, times out, is rejected
 // or arrives with a CRC error makes the operation end with TransferError.
 // An operation that cannot queue anything (synthesiser not identified, an

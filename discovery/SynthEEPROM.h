@@ -11,8 +11,8 @@
 // Threads: Read, Write and ClearEntry run on the caller's thread and block it
 // until their EEPROM operation has ended (bounded by the wait bound, 30 s by
 // default, so a connection that closes under them cannot hang the caller).
-// Each reader and writer owns its EEPROM and supervisor: create and destroy
-// them only while the manager delivers no message events (see EEPROM.h).
+// Each reader and writer owns its EEPROM and supervisor (see EEPROM.h for
+// their lifetime); ClearEntry's writer works through its reader's.
 // Failures: nothing is shown or logged; Read gives a blank table, Write and
 // ClearEntry false, and the system record is left unchanged.
 
