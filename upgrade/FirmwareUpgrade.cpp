@@ -82,6 +82,9 @@ struct FirmwareUpgrade::Impl {
     bool running = true;           // guarded by lock
     bool start_request = false;    // guarded by lock
     bool verify_mode = false;      // guarded by lock
+    // From an accepted start until the worker is done with its run; written
+    // under lock, read without it by Start's fast refusal.
+    std::atomic<bool> busy{false};
 
     std::atomic<bool> done{false};
     std::atomic<bool> error{false};
@@ -107,12 +110,22 @@ bool FirmwareUpgrade::Impl::Start(bool verify) {
     IConnectionManager* manager = Manager();
     if (manager == nullptr || !manager->IsOpen().load()) return false;
 
-    // try_lock of std::mutex reports no failure other than "held"; a held
-    // lock means a run is in progress.
+    // The worker holds the lock for a whole run, so a run in progress refuses
+    // the start here without waiting. The lock is also held for moments by a
+    // worker that is not running anything: at construction, and between the
+    // end of a run (done already visible) and its next wait. The lock comes
+    // free at once then, so wait for it rather than refuse a start that
+    // nothing prevents. (try_lock of std::mutex reports no failure other
+    // than "held".)
+    const auto run_in_progress = [this] { return busy.load() && !done.load(); };
+    if (run_in_progress()) return false;
     std::unique_lock<std::mutex> guard(lock, std::try_to_lock);
-    if (!guard.owns_lock()) return false;
-    // Accepted but not yet begun by the worker: still busy.
-    if (start_request) return false;
+    if (!guard.owns_lock()) {
+        if (run_in_progress()) return false;
+        guard.lock();
+    }
+    // Under the lock busy means a start was accepted and its run not yet begun.
+    if (busy.load()) return false;
 
     if (!verify) {
         total.store(ReadImageSize());
@@ -125,6 +138,7 @@ bool FirmwareUpgrade::Impl::Start(bool verify) {
     errors.store(0);
     verify_mode = verify;
     start_request = true;
+    busy.store(true);
     wake.notify_one();
     return true;
 }
@@ -133,7 +147,10 @@ void FirmwareUpgrade::Impl::WorkerThread() {
     std::unique_lock<std::mutex> guard(lock);
     for (;;) {
         wake.wait(guard, [this] { return start_request || !running; });
-        if (!running) return;
+        if (!running) {
+            busy.store(false);
+            return;
+        }
         start_request = false;
         try {
             Run();
@@ -145,6 +162,7 @@ void FirmwareUpgrade::Impl::WorkerThread() {
             // ends as a failure rather than taking the process down.
             EndRun(errors.load());
         }
+        busy.store(false);
     }
 }
 

@@ -13,9 +13,11 @@
 // the run and raises every event (with the engine's run lock held: a handler
 // must not destroy the engine, and Start* from a handler answers false); the
 // accessors may be called from any thread, they read atomics only.
-// Locks: the run lock is held by the worker for a whole run; Start* only
-// try it, so a start during a run is refused. The start request, the verify
-// flag and the keep-alive flag are guarded by it.
+// Locks: the run lock is held by the worker for a whole run; Start* try it
+// and refuse at once while a run is in progress (or accepted and not yet
+// begun). The start request, the verify flag and the keep-alive flag are
+// guarded by it. An idle worker holds the lock only for moments (entering its
+// wait); Start* then wait for it instead of refusing.
 //
 // Publication order: within one status poll the status byte, the error
 // byte and the error flag are stored first; then the stage events are raised

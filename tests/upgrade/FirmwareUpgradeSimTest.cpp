@@ -25,15 +25,15 @@ using Qel::FirmwareUpgradeStatus;
 
 const std::vector<int> kUpgradeEvents = {2, 3, 4, 5, 6, 7, 8, 9, 0};
 
-// A simulated system whose controller expects `image` (in flash order) and
-// whose flash starts erased, connected and identified through the library.
+// A simulated upgradable system, connected, with records as the identity
+// query makes them for it (the query itself is exercised in
+// RefusedStartsSendNothing).
 struct SimBench {
     explicit SimBench(QelSim::Profile profile, QelSim::Faults faults = {}, std::int64_t response_timeout_ms = 2000)
         : peer(std::make_shared<QelTest::SimPeer>(std::move(profile), std::move(faults))),
           transport(peer, QelTest::LoopbackTimes{500, response_timeout_ms, 30000}),
-          system(&transport, "Ulix30001:SIM") {
+          system(MakeSystem(&transport)) {
         transport.Connect(system.PortName());
-        system.QueryIdentity();
     }
 
     std::vector<std::uint8_t> Flash() {
@@ -84,7 +84,6 @@ TEST(FirmwareUpgradeSim, UpgradeProgramsTheImageExactly) {
         SCOPED_TRACE(c.name);
         const auto image = QelTest::RandomImage(c.image_size, static_cast<std::uint32_t>(c.image_size));
         SimBench bench(UpgradeProfile(image));
-        ASSERT_TRUE(bench.system.Synthesiser().Capabilities().RemoteUpgrade);
         std::istringstream mcs(QelTest::WriteMcs(image, c.options));
         EventRecorder recorder;
         {
@@ -223,9 +222,21 @@ TEST(FirmwareUpgradeSim, DeviceStopsAnsweringMidProgramming) {
     EXPECT_TRUE(WaitFor([&] { return bench.EndsWithClear(); }, std::chrono::seconds(10)));
 }
 
-// Starts are refused, with nothing sent, for a system that cannot be upgraded
-// remotely and for records that were never identified.
-TEST(FirmwareUpgradeSim, RefusedStartsSendNothing) {
+// Records as the identity query builds them: the upgradable board is
+// accepted; starts are refused, with nothing sent, for a system that cannot be
+// upgraded remotely and for records that were never identified.
+TEST(FirmwareUpgradeSim, StartsFollowTheIdentifiedRecords) {
+    {
+        auto peer = std::make_shared<QelTest::SimPeer>(UpgradeProfile(QelTest::RandomImage(64, 1)));
+        QelTest::LoopbackTransport transport(peer);
+        transport.Connect("SIM");
+        Qel::QELSystem system(&transport, "SIM");
+        system.QueryIdentity();
+        std::ifstream missing("/nonexistent/qel/image.mcs");
+        FirmwareUpgrade engine(system, missing);
+        ASSERT_TRUE(engine.StartVerify());
+        ASSERT_TRUE(WaitFor([&] { return engine.IsDone(); }));
+    }
     struct RefusalCase {
         const char* name;
         const char* profile;

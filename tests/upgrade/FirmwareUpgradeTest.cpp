@@ -306,7 +306,7 @@ TEST(FirmwareUpgradeEngine, RefusesASecondStartWhileRunningAndAcceptsOneAfter) {
 
     // The next run starts with cleared flags.
     finish = false;
-    ASSERT_TRUE(WaitFor([&] { return engine.StartVerify(); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(engine.StartVerify());
     EXPECT_FALSE(engine.IsDone());
     EXPECT_EQ(engine.GetStatus().value, 0);
     finish = true;
@@ -339,7 +339,7 @@ TEST(FirmwareUpgradeEngine, TotalBytesAndTransferredAcrossRuns) {
     EXPECT_GE(transferred, 64u);
 
     bench.device->status = [](int, std::size_t) { return kFinished; };
-    ASSERT_TRUE(WaitFor([&] { return engine.StartVerify(); }, std::chrono::seconds(10)));
+    ASSERT_TRUE(engine.StartVerify());
     ASSERT_TRUE(WaitFor([&] { return engine.IsDone(); }));
     EXPECT_EQ(engine.BytesTransferred(), transferred);
     EXPECT_EQ(engine.TotalBytes(), 0x220000u);
