@@ -1,7 +1,7 @@
 // A simulated Qel System behind the loopback test transport, for the EEPROM
-// and identity tests. The peer hands every host report to the simulated
-// device, except the ones a test chooses to leave unanswered or to answer
-// itself (the device model has no switch for one silent register).
+// and identity tests. The peer hands every host report to the SimPeer, except
+// the ones a test chooses to leave unanswered or to answer itself (the
+// device model has no switch for one silent register).
 #pragma once
 
 #include <chrono>
@@ -9,9 +9,11 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "LoopbackTransport.h"
+#include "SimPeer.h"
 #include "discovery/QELSystem.h"
 #include "sim/Device.h"
 
@@ -48,18 +50,17 @@ public:
     using Override = std::function<std::optional<std::vector<PeerReply>>(const HostRequest&)>;
 
     explicit FilteringSimPeer(QelSim::Profile profile, QelSim::Faults faults = {})
-        : device_(std::move(profile), std::move(faults)) {}
+        : inner_(std::move(profile), std::move(faults)) {}
 
     void SetOverride(Override override_fn) {
         std::lock_guard<std::mutex> guard(mutex_);
         override_ = std::move(override_fn);
     }
 
-    // Runs `f` on the device under the peer's lock.
+    // Runs `f` on the simulated device under the SimPeer's lock.
     template <class F>
     auto WithDevice(F&& f) {
-        std::lock_guard<std::mutex> guard(mutex_);
-        return f(device_);
+        return inner_.WithDevice(std::forward<F>(f));
     }
 
     std::vector<HostRequest> Requests() const {
@@ -68,26 +69,24 @@ public:
     }
 
     std::vector<PeerReply> OnHostBytes(const std::vector<std::uint8_t>& bytes) override {
-        std::lock_guard<std::mutex> guard(mutex_);
-        const std::optional<HostRequest> request = HostRequest::Parse(bytes);
-        if (request) {
-            requests_.push_back(*request);
-            if (override_) {
-                if (auto answer = override_(*request)) {
-                    return *answer;
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            const std::optional<HostRequest> request = HostRequest::Parse(bytes);
+            if (request) {
+                requests_.push_back(*request);
+                if (override_) {
+                    if (auto answer = override_(*request)) {
+                        return *answer;
+                    }
                 }
             }
         }
-        std::vector<PeerReply> replies;
-        for (QelSim::Output& out : device_.Consume(bytes)) {
-            replies.push_back(PeerReply{std::move(out.bytes), out.delay});
-        }
-        return replies;
+        return inner_.OnHostBytes(bytes);
     }
 
 private:
-    mutable std::mutex mutex_;  // guards everything below
-    QelSim::Device device_;
+    SimPeer inner_;
+    mutable std::mutex mutex_;  // guards the two below
     Override override_;
     std::vector<HostRequest> requests_;
 };
