@@ -72,7 +72,8 @@ TEST(E2eUpgrade, FullImageEndsInFlashByteForByteWithStagesAndProgressInOrder)
     EXPECT_EQ(Count(result.output, "ERROR"), 0u) << result.output;
 
     // Progress comes only while programming, counts up, and its percentage
-    // is the truncated ratio.
+    // is the truncated ratio. The count may pass the total at the very end:
+    // zero blocks follow the image until the controller reports ProgramOk.
     const auto progress = ProgressLines(lines);
     ASSERT_FALSE(progress.empty()) << result.output;
     const long erased = FindLine(lines, "F/W Upgrade: Erase OK");
@@ -87,7 +88,6 @@ TEST(E2eUpgrade, FullImageEndsInFlashByteForByteWithStagesAndProgressInOrder)
     for (const Progress& p : progress) {
         EXPECT_EQ(p.total, kFullImage);
         EXPECT_GE(p.transferred, previous);
-        EXPECT_LE(p.transferred, kFullImage);
         EXPECT_EQ(p.percent, p.transferred * 100 / p.total);
         previous = p.transferred;
     }
