@@ -70,6 +70,14 @@ int CM_Common::Send(const HostReport& report) {
     return id;
 }
 
+// Ids are unique within the process, so the newest-first search finds the
+// same message as a search in list order; the message asked for is nearly
+// always among the newest, while the list holds everything of the retention
+// time (tens of thousands of messages during an upgrade).
+std::list<CM_Common::MessagePtr>::const_reverse_iterator CM_Common::FindListed(int id) const {
+    return std::find_if(messages_.crbegin(), messages_.crend(), [id](const MessagePtr& m) { return m->Id() == id; });
+}
+
 DeviceReport CM_Common::SendAndWait(const HostReport& report) {
     const std::uint64_t session = session_.load();
     const int id = Send(report);
@@ -78,9 +86,8 @@ DeviceReport CM_Common::SendAndWait(const HostReport& report) {
     }
     std::unique_lock lock(list_mutex_);
     for (;;) {
-        const auto it = std::find_if(messages_.begin(), messages_.end(),
-                                     [id](const MessagePtr& m) { return m->Id() == id; });
-        if (it != messages_.end()) {
+        const auto it = FindListed(id);
+        if (it != messages_.crend()) {
             const Message& m = **it;
             // Once closed nothing will move the message on any more.
             if (m.Response().IsComplete() || EndsWait(m.Status()) || !open_) {
@@ -97,12 +104,8 @@ DeviceReport CM_Common::SendAndWait(const HostReport& report) {
 
 DeviceReport CM_Common::Response(int id) {
     std::lock_guard lock(list_mutex_);
-    for (const MessagePtr& m : messages_) {
-        if (m->Id() == id) {
-            return m->Response();
-        }
-    }
-    return DeviceReport{};
+    const auto it = FindListed(id);
+    return it != messages_.crend() ? (*it)->Response() : DeviceReport{};
 }
 
 bool CM_Common::TransferToDevice(TransferData&, std::uint32_t, int, const std::uint8_t*) {

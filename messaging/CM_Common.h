@@ -191,6 +191,9 @@ private:
         std::vector<std::uint8_t> data;
     };
 
+    // The listed message with this id, newest first; rend() when not listed.
+    // Call with list_mutex_ held.
+    std::list<MessagePtr>::const_reverse_iterator FindListed(int id) const;
     void Deliver(std::vector<PendingEvent>& events);
     void EnterDelivery();
     void LeaveDelivery();
