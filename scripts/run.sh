@@ -20,7 +20,7 @@ repo="$(pwd)"
 if [ "$(id -u)" -ne 0 ]; then
   echo "run.sh: this needs root: it creates private network namespaces, so that the" >&2
   echo "run.sh: utility's discovery broadcasts reach only the simulated system." >&2
-  echo "run.sh: run it as: sudo bash scripts/run.sh" >&2
+  echo "run.sh: run it as root: bash scripts/run.sh" >&2
   exit 1
 fi
 
