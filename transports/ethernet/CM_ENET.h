@@ -55,6 +55,8 @@ public:
 
     // Host to device: pads `data` with zeros to a multiple of 512 bytes and
     // hands it to the TransferWorker; `identifier` (16 bytes) names the file.
+    // False (TransferBusy raised) while another transfer is pending; false
+    // without an event when `identifier` is null.
     bool TransferToDevice(TransferData& data, std::uint32_t start_address, int arg2,
                           const std::uint8_t* identifier) override;
     // Device to host into `data`.

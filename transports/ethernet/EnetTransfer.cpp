@@ -18,8 +18,9 @@ bool CM_ENET::StartTransfer(TransferData& data, const std::uint8_t* identifier, 
     Impl& d = *impl_;
     // Claiming the busy mark first keeps two callers from both making a
     // request; the worker waits for the request itself, not for the mark.
+    if (identifier == nullptr) return false; // nothing to name the file by
     int idle = kTransferIdle;
-    if (identifier == nullptr || !d.transfer_kind.compare_exchange_strong(idle, kind)) {
+    if (!d.transfer_kind.compare_exchange_strong(idle, kind)) {
         RaiseEvent(MessageEvent::TransferBusy, -1);
         return false;
     }

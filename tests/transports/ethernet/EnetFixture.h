@@ -58,7 +58,10 @@ protected:
     {
         options.address = network_->Device(device).device_address;
         options.requested_ip = options.address;
+        // Quick to repeat a packet, slow to give up: a loaded machine can
+        // starve the client for a second.
         options.tftp_timeout = std::chrono::milliseconds(200);
+        options.tftp_retries = 25;
         sims_.push_back(std::make_unique<SimSystem>(*network_->Device(device).ns, options, shaping));
         return *sims_.back();
     }
