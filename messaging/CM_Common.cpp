@@ -7,6 +7,7 @@
 
 #include <exception>
 #include <iomanip>
+#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -213,6 +214,19 @@ void CM_Common::RunSenderLoop(const WriteFunction& write, SenderPolicy policy) {
     }
 }
 
+void CM_Common::ListMessage(MessagePtr message) {
+    messages_.push_back(std::move(message));
+    if (first_open_ == messages_.end()) {
+        first_open_ = std::prev(messages_.end());
+    }
+}
+
+void CM_Common::SkipFinished() {
+    while (first_open_ != messages_.end() && IsFinal((*first_open_)->Status())) {
+        ++first_open_;
+    }
+}
+
 void CM_Common::FinishSending(const MessagePtr& message) {
     if (message->Status() == MessageStatus::UNSENT) {
         message->SetStatus(MessageStatus::SENT);
@@ -220,7 +234,7 @@ void CM_Common::FinishSending(const MessagePtr& message) {
     message->MarkSent();
     {
         std::lock_guard lock(list_mutex_);
-        messages_.push_back(message);
+        ListMessage(message);
     }
     list_cv_.notify_all();
     // Decrement first, then look: paired with the parser, which raises the
@@ -251,7 +265,7 @@ void CM_Common::AddInterruptMessage(std::span<const std::uint8_t> bytes) {
     message->AppendReceived(bytes);
     {
         std::lock_guard lock(list_mutex_);
-        messages_.push_back(std::move(message));
+        ListMessage(std::move(message));
     }
     WakeParser();
 }
@@ -288,6 +302,7 @@ void CM_Common::StartThreads() {
     {
         std::lock_guard lock(list_mutex_);
         messages_.clear();
+        first_open_ = messages_.end();
     }
     {
         std::lock_guard lock(send_mutex_);
@@ -406,24 +421,33 @@ void CM_Common::TimeoutSweep(std::vector<PendingEvent>& events) {
     bool changed = false;
     {
         std::lock_guard lock(list_mutex_);
+        SkipFinished();
+        for (auto it = first_open_; it != messages_.end(); ++it) {
+            Message& m = **it;
+            if (AwaitingResponse(m.Status()) && m.MsSinceSent() > response_timeout_ms_) {
+                m.SetStatus(MessageStatus::TIMEOUT_ON_RXCV);
+                events.push_back({MessageEvent::ResponseTimedOut, m.Id(), 0, PendingEvent::Form::One, {}});
+                BOOST_LOG_SEV(logger_, severity_level::warning)
+                    << "Msg RX Timeout (" << m.Id() << "): [" << m.StatusName() << "] ";
+                WriteTrafficLog(m);
+                changed = true;
+            }
+        }
+        // The list is in send order, so the messages past their retention
+        // time are at its front: stop at the first one that is not.
         for (auto it = messages_.begin(); it != messages_.end();) {
             Message& m = **it;
-            const std::int64_t age = m.MsSinceSent();
-            if (AwaitingResponse(m.Status())) {
-                if (age > response_timeout_ms_) {
-                    m.SetStatus(MessageStatus::TIMEOUT_ON_RXCV);
-                    events.push_back({MessageEvent::ResponseTimedOut, m.Id(), 0, PendingEvent::Form::One, {}});
-                    BOOST_LOG_SEV(logger_, severity_level::warning)
-                        << "Msg RX Timeout (" << m.Id() << "): [" << m.StatusName() << "] ";
-                    WriteTrafficLog(m);
-                    changed = true;
-                }
-                ++it;
-            } else if (age > retention_ms_) {
-                it = messages_.erase(it);
-            } else {
-                ++it;
+            if (m.MsSinceSent() <= retention_ms_) {
+                break;
             }
+            if (AwaitingResponse(m.Status())) {
+                ++it;
+                continue;
+            }
+            if (it == first_open_) {
+                ++first_open_;
+            }
+            it = messages_.erase(it);
         }
     }
     if (changed) {
@@ -435,7 +459,8 @@ void CM_Common::DecodeSweep(std::deque<std::uint8_t>& pass, std::vector<PendingE
     bool changed = false;
     {
         std::lock_guard lock(list_mutex_);
-        for (auto it = messages_.begin(); it != messages_.end(); ++it) {
+        SkipFinished();
+        for (auto it = first_open_; it != messages_.end(); ++it) {
             const MessagePtr message = *it;  // held while we work on it
             Message& m = *message;
             const MessageStatus status = m.Status();

@@ -177,6 +177,11 @@ protected:
     std::mutex list_mutex_;
     std::condition_variable list_cv_;         // a listed message changed (SendAndWait, Disconnect)
     std::list<MessagePtr> messages_;          // guarded by list_mutex_, in send order
+    // The first listed message whose status may still change: every message
+    // before it is final (final statuses never change), so the sweeps start
+    // here instead of walking everything of the retention time. end() when
+    // no listed message is open. Guarded by list_mutex_.
+    std::list<MessagePtr>::iterator first_open_ = messages_.end();
 
     MessageEventTrigger events_;  // lists guarded by handlers_mutex_; use RaiseEvent
     Logger logger_;
@@ -194,6 +199,11 @@ private:
     // The listed message with this id, newest first; rend() when not listed.
     // Call with list_mutex_ held.
     std::list<MessagePtr>::const_reverse_iterator FindListed(int id) const;
+    // Appends to the message list. Call with list_mutex_ held.
+    void ListMessage(MessagePtr message);
+    // Moves first_open_ past the final messages at its front. Call with
+    // list_mutex_ held.
+    void SkipFinished();
     void Deliver(std::vector<PendingEvent>& events);
     void EnterDelivery();
     void LeaveDelivery();
