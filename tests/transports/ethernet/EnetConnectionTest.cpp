@@ -93,8 +93,8 @@ TEST_F(EnetConnection, AnswersSplitAcrossReadsOrJoinedInOneAreMatchedInOrder)
         EXPECT_EQ(manager.StatusOf(first), MessageStatus::RX_OK);
         EXPECT_EQ(manager.StatusOf(second), MessageStatus::RX_OK);
         EXPECT_EQ(manager.Response(first).PayloadWord(), kControllerMagic);
-        EXPECT_EQ(recorder_.Count(MessageEvent::ResponseOk), 2);
-        EXPECT_EQ(recorder_.Count(MessageEvent::UnexpectedChar), 0);
+        EXPECT_EQ(recorder_.Count(MessageEvent::ResponseOk), 2u);
+        EXPECT_EQ(recorder_.Count(MessageEvent::UnexpectedChar), 0u);
         TearDown();
         recorder_.Clear();
     }
@@ -121,7 +121,7 @@ TEST_F(EnetConnection, ASendThatCannotCompleteTimesOutThenEndsAsSendError)
     for (int i = 0; i < 2000; ++i) manager.Send(big);
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::SendTimedOut, timed_out, 20s));
     sim.FrontEnd().Reports().SetReading(true);
-    const int id = timed_out.param;
+    const int id = timed_out.param1;
     // The status settles right after the event.
     std::optional<MessageStatus> status;
     for (int i = 0; i < 1000 && status != MessageStatus::SEND_ERROR; ++i) {
@@ -129,7 +129,7 @@ TEST_F(EnetConnection, ASendThatCannotCompleteTimesOutThenEndsAsSendError)
         std::this_thread::sleep_for(1ms);
     }
     EXPECT_EQ(status, MessageStatus::SEND_ERROR);
-    EXPECT_EQ(recorder_.Count(MessageEvent::SendFailed), 0) << "this transport shows failures in the status only";
+    EXPECT_EQ(recorder_.Count(MessageEvent::SendFailed), 0u) << "this transport shows failures in the status only";
     // What was owed still reaches the device whole: it sees no broken report.
     const auto again = manager.SendAndWait(ReadControllerMagic());
     EXPECT_TRUE(again.IsComplete());
@@ -146,7 +146,7 @@ TEST_F(EnetConnection, InterruptsArriveThroughTheBackChannel)
     ASSERT_TRUE(manager.IsOpen());
     QelTest::RecordedEvent event;
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::InterruptReceived, event));
-    EXPECT_EQ(event.param, 3 * 65536 + 1);
+    EXPECT_EQ(event.param1, 3 * 65536 + 1);
     EXPECT_EQ(event.param2, 2);
 
     recorder_.Clear();
@@ -156,7 +156,7 @@ TEST_F(EnetConnection, InterruptsArriveThroughTheBackChannel)
     frame.payload = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_TRUE(sim.FrontEnd().Reports().SendInterrupt(QelSim::EncodeDeviceFrame(frame)));
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::InterruptReceived, event));
-    EXPECT_EQ(event.param, 3 * 65536);
+    EXPECT_EQ(event.param1, 3 * 65536);
     EXPECT_EQ(event.data, frame.payload);
 }
 
@@ -178,7 +178,7 @@ TEST_F(EnetConnection, DisconnectWaitsForAnOutstandingAnswer)
     EXPECT_LT(took, 3s);
     EXPECT_EQ(manager.StatusOf(id), MessageStatus::RX_OK);
     // The closing report went out last and was answered too.
-    EXPECT_EQ(recorder_.Count(MessageEvent::ResponseOk), 2);
+    EXPECT_EQ(recorder_.Count(MessageEvent::ResponseOk), 2u);
     EXPECT_GE(sim.FrontEnd().Reports().BytesReceived(), 2u * 9u);
 }
 

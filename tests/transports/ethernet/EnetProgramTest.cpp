@@ -43,7 +43,7 @@ TEST_F(EnetProgram, QelSimServesDiscoveryReportsInterruptsAndTftp)
     ASSERT_TRUE(manager.IsOpen());
     QelTest::RecordedEvent event;
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::InterruptReceived, event));
-    EXPECT_EQ(event.param, 3 * 65536 + 1);
+    EXPECT_EQ(event.param1, 3 * 65536 + 1);
 
     std::uint8_t id[16];
     for (int i = 0; i < 16; ++i) id[i] = static_cast<std::uint8_t>(i * 0x11);
@@ -52,15 +52,15 @@ TEST_F(EnetProgram, QelSimServesDiscoveryReportsInterruptsAndTftp)
     Qel::TransferData received;
     ASSERT_TRUE(manager.TransferFromDevice(received, 0, 0, 0, read_id));
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::TransferDone, event, 20s));
-    EXPECT_EQ(event.param, 1124);
+    EXPECT_EQ(event.param1, 1124);
     EXPECT_EQ(std::vector<std::uint8_t>(received.begin(), received.end()), content);
 
     recorder_.Clear();
     Qel::TransferData sent(content.begin(), content.end());
     ASSERT_TRUE(manager.TransferToDevice(sent, 0, 0, id));
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::TransferDone, event, 20s));
-    EXPECT_EQ(event.param, 1536);
-    EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0);
+    EXPECT_EQ(event.param1, 1536);
+    EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0u);
     auto padded = content;
     padded.resize(1536, 0);
     EXPECT_EQ(QelTest::ReadFileBytes(dir.Path() + "/" + Qel::TftpClient::FileName(id)), padded);

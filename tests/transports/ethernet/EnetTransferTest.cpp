@@ -38,7 +38,7 @@ protected:
     int AwaitDone()
     {
         QelTest::RecordedEvent done;
-        return recorder_.WaitFor(MessageEvent::TransferDone, done, 20s) ? done.param : -1;
+        return recorder_.WaitFor(MessageEvent::TransferDone, done, 20s) ? done.param1 : -1;
     }
 
     sockaddr_in Device() { return QelTest::Network::Address(network_->Device().device_address); }
@@ -58,7 +58,7 @@ TEST_F(EnetTransfer, ToDevicePadsToWholeBlocksAndEndsWithAnEmptyOne)
         Qel::TransferData data(original.begin(), original.end());
         ASSERT_TRUE(Manager().TransferToDevice(data, 0, 0, kIdentifier));
         EXPECT_EQ(AwaitDone(), static_cast<int>(c.padded));
-        EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0);
+        EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0u);
         auto expected = original;
         expected.resize(c.padded, 0);
         EXPECT_EQ(tftp.File(kName), expected);
@@ -79,7 +79,7 @@ TEST_F(EnetTransfer, FromDeviceReadsTheWholeArea)
         Qel::TransferData data{9, 9, 9};
         ASSERT_TRUE(Manager().TransferFromDevice(data, 0, 0, 0, kIdentifier));
         EXPECT_EQ(AwaitDone(), static_cast<int>(size));
-        EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0);
+        EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0u);
         EXPECT_EQ(std::vector<std::uint8_t>(data.begin(), data.end()), Pattern(size));
         TearDown();
         recorder_.Clear();
@@ -97,9 +97,9 @@ TEST_F(EnetTransfer, ASecondRequestWhileOneRunsIsRefusedAsBusy)
     EXPECT_EQ(second.size(), 3u) << "a refused request leaves the data alone";
     QelTest::RecordedEvent busy;
     ASSERT_TRUE(recorder_.WaitFor(MessageEvent::TransferBusy, busy, 1s));
-    EXPECT_EQ(busy.param, -1);
+    EXPECT_EQ(busy.param1, -1);
     EXPECT_EQ(AwaitDone(), 512 * 200);
-    EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0);
+    EXPECT_EQ(recorder_.Count(MessageEvent::TransferFailed), 0u);
 }
 
 TEST_F(EnetTransfer, AMissingAreaFailsThenIsDone)

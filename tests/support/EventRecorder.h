@@ -9,6 +9,7 @@
 #include <mutex>
 #include <vector>
 
+#include "messaging/IConnectionManager.h"
 #include "messaging/IEventHandler.h"
 
 namespace QelTest {
@@ -25,6 +26,18 @@ struct RecordedEvent {
 
 class EventRecorder : public Qel::IEventHandler {
 public:
+    // Every message event of a connection manager (ids 0..14).
+    void SubscribeAll(Qel::IConnectionManager& manager) {
+        for (int id = 0; id <= 14; ++id) {
+            manager.Subscribe(id, this);
+        }
+    }
+    void UnsubscribeAll(Qel::IConnectionManager& manager) {
+        for (int id = 0; id <= 14; ++id) {
+            manager.Unsubscribe(id, this);
+        }
+    }
+
     void OnEvent(void*, int event, int param) override { Add({event, param, 0, {}, RecordedEvent::Form::One, {}}); }
     void OnEventWithParams(void*, int event, int p1, int p2) override {
         Add({event, p1, p2, {}, RecordedEvent::Form::Two, {}});
@@ -48,6 +61,7 @@ public:
         }
         return out;
     }
+    std::size_t Count(int event) const { return Of(event).size(); }
     std::size_t Count(int event, int param) const {
         std::size_t n = 0;
         for (const RecordedEvent& e : Events()) {
@@ -64,6 +78,22 @@ public:
             }
             return false;
         }, bound);
+    }
+    // The first recorded event with this id, waiting up to `bound`.
+    bool WaitFor(int event, RecordedEvent& found, std::chrono::milliseconds bound = std::chrono::milliseconds(10000)) {
+        return WaitUntil([&](const std::vector<RecordedEvent>& events) {
+            for (const RecordedEvent& e : events) {
+                if (e.event == event) {
+                    found = e;
+                    return true;
+                }
+            }
+            return false;
+        }, bound);
+    }
+    void Clear() {
+        std::lock_guard lock(mutex_);
+        events_.clear();
     }
     bool WaitForCount(int event, std::size_t count, std::chrono::milliseconds bound = std::chrono::milliseconds(5000)) {
         return WaitUntil([&](const std::vector<RecordedEvent>& events) {
