@@ -146,12 +146,8 @@ void CM_Common::Unsubscribe(int event, IEventHandler* handler) {
 
 std::optional<MessageStatus> CM_Common::StatusOf(int id) {
     std::lock_guard lock(list_mutex_);
-    for (const MessagePtr& m : messages_) {
-        if (m->Id() == id) {
-            return m->Status();
-        }
-    }
-    return std::nullopt;
+    const auto it = FindListed(id);
+    return it != messages_.crend() ? std::optional<MessageStatus>((*it)->Status()) : std::nullopt;
 }
 
 std::size_t CM_Common::MessageCount() {
@@ -274,12 +270,10 @@ bool CM_Common::DeliverToMessage(int id, std::span<const std::uint8_t> bytes) {
     bool found = false;
     {
         std::lock_guard lock(list_mutex_);
-        for (const MessagePtr& m : messages_) {
-            if (m->Id() == id) {
-                m->AppendReceived(bytes);
-                found = true;
-                break;
-            }
+        const auto it = FindListed(id);
+        if (it != messages_.crend()) {
+            (*it)->AppendReceived(bytes);
+            found = true;
         }
     }
     if (found) {
