@@ -115,7 +115,9 @@ bool ReadMagicBytes(QELSystem& system, std::vector<std::uint8_t>& magic) {
     HostReport request(kSynthRegisterType, HostReport::Read, 0);
     request.LEN = 2;
     const DeviceReport reply = manager->SendAndWait(request);
-    if (!reply.IsComplete()) {
+    // A corrupted magic number would tie the image to the wrong synthesiser,
+    // and a writer would stamp it onto the device.
+    if (!reply.IsComplete() || reply.HasCrcError()) {
         return false;
     }
     magic = reply.Payload();

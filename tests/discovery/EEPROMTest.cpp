@@ -349,6 +349,34 @@ TEST(SynthEEPROM, WaitsAreBounded) {
     EXPECT_EQ(system.Synthesiser().EEPROMTable(), table);
 }
 
+// A magic-number reply that fails its check sum is no magic number: nothing
+// is read, and nothing is written under it.
+TEST(SynthEEPROM, CorruptedMagicNumberReplyIsRefused) {
+    RecordingManager manager;
+    QELSystem system(&manager, "port");
+    SynthEEPROMTable table;
+    table.Valid = true;
+    table.Count = 1;
+    table.Entries[0].Type = 3;
+    system.Synthesiser() =
+        QELSynthesiser("Ulix3", "Ulix3 Synthesiser", SynthCaps{}, FirmwareVersion{}, table, nullptr);
+    Bytes frame = QelTest::DeviceFrame(0x05, 0x47, 0, {0x0F, 0xC5});
+    frame.back() ^= 0xFF;
+    for (std::uint8_t b : frame) {
+        manager.wait_reply.Decode(b);
+    }
+    ASSERT_TRUE(manager.wait_reply.HasCrcError());
+
+    const auto bound = std::chrono::milliseconds(50);
+    SynthEEPROMReader reader(system, bound);
+    EXPECT_EQ(reader.Read(), SynthEEPROMTable{});
+    SynthEEPROMWriter writer(system, SynthEEPROMTable{}, bound);
+    EXPECT_FALSE(writer.Write());
+    EXPECT_EQ(manager.sent_and_waited.size(), 2U);
+    EXPECT_TRUE(manager.sent.empty());
+    EXPECT_EQ(system.Synthesiser().EEPROMTable(), table);
+}
+
 TEST(SynthEEPROM, ClearEntryRefusesWhatCannotBeCleared) {
     RecordingManager manager;
     QELSystem system(&manager, "port");
