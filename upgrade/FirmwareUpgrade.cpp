@@ -200,13 +200,17 @@ void FirmwareUpgrade::Impl::Run() {
             if (Ended() || !FirmwareUpgradeStatus{status.load()}.InProgrammingPhase()) continue;
         }
         const std::size_t free = free_space.load();
-        if (free == 0) continue;
+        const std::size_t size = std::min(free, MaxBlock) / BlockGranule * BlockGranule;
+        if (size == 0) {
+            // The device's buffer is full: give it a poll period to program
+            // before asking again, rather than asking as fast as it answers.
+            std::this_thread::sleep_for(StatusPollPeriod);
+            continue;
+        }
         if (reader.StreamFailed()) {
             EndRun(FirmwareUpgradeErrors::StreamError);
             break;
         }
-        const std::size_t size = std::min(free, MaxBlock) / BlockGranule * BlockGranule;
-        if (size == 0) continue;
         if (reader.Fill(block, size) != McsBlockReader::Result::Ok) {
             EndRun(FirmwareUpgradeErrors::StreamError);
             break;
