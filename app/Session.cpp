@@ -123,8 +123,8 @@ int RunEngine(std::ostream& out, const CommandLine& cmd, const Qel::QELSystem& s
         if (engine->HasError()) {
             PrintErrors(out, engine->GetErrors());
             WaitForKey();
-            // The destructor waits for the run's closing command; every event
-            // of the run has been delivered once the error flag is up.
+            // The destructor waits for the run's closing command, so the
+            // run's last events reach the supervisor before it goes.
             engine.reset();
             return -1;
         }
