@@ -155,13 +155,14 @@ ProcessResult LiveProcess::Wait(std::chrono::milliseconds bound)
     if (done == 0) {
         result_.timed_out = true;
         kill(pid_, SIGKILL);
-        waitpid(pid_, &status, 0);
+        done = waitpid(pid_, &status, 0);
     }
     reaped_ = true;
     CloseInput();
     if (reader_.joinable()) reader_.join();
-    if (WIFEXITED(status)) result_.exit_code = WEXITSTATUS(status);
-    if (WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
+    // A failed waitpid leaves status 0, which must not read as a clean exit.
+    if (done > 0 && WIFEXITED(status)) result_.exit_code = WEXITSTATUS(status);
+    if (done > 0 && WIFSIGNALED(status)) result_.signal = WTERMSIG(status);
     result_.output = Output();
     return result_;
 }
