@@ -23,8 +23,6 @@ enum TransferKind : int { kTransferIdle = 0, kTransferToDevice = 1, kTransferFro
 struct TransferRequest {
     TransferData* data = nullptr;
     std::array<std::uint8_t, 16> identifier{};
-    std::uint32_t padded_length = 0;
-    std::size_t start = 0;
 };
 
 struct CM_ENET::Impl {

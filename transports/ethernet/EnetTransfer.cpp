@@ -33,8 +33,6 @@ bool CM_ENET::StartTransfer(TransferData& data, const std::uint8_t* identifier, 
         d.request = std::make_unique<TransferRequest>();
         d.request->data = &data;
         std::copy(identifier, identifier + 16, d.request->identifier.begin());
-        d.request->padded_length = kind == kTransferToDevice ? static_cast<std::uint32_t>(data.size()) : 0;
-        d.request->start = 0;
     }
     d.transfer_cv.notify_all();
     return true;
