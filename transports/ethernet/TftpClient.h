@@ -56,7 +56,7 @@ public:
     static std::string FileName(const std::uint8_t* identifier);
 
 private:
-    enum class Outcome { Packet, Timeout, Stray };
+    enum class Outcome { Packet, Timeout };
 
     bool SendPacket(const std::vector<std::uint8_t>& packet);
     // Waits until `deadline` for one datagram from the transfer's peer.
