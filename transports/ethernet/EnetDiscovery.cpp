@@ -139,8 +139,7 @@ bool BroadcastDiscovery(const std::vector<std::string>& filter, std::chrono::mil
         // Answers are read as they come during the window, then whatever is
         // still queued; later ones are lost with the socket.
         const auto deadline = std::chrono::steady_clock::now() + wait;
-        bool reading = true;
-        while (reading) {
+        for (;;) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd readable{sock, POLLIN, 0};
             const int ready = ::poll(&readable, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
@@ -156,10 +155,7 @@ bool BroadcastDiscovery(const std::vector<std::string>& filter, std::chrono::mil
                 ::close(sock);
                 return false;
             }
-            if (got == 0) {
-                reading = false;
-                break;
-            }
+            if (got == 0) break;
             DiscoveredUnit unit = ParseDiscoveryAnswer(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got)));
             unit.source_address = DottedQuad(source.sin_addr.s_addr);
             units.push_back(std::move(unit));
