@@ -56,6 +56,7 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
 
     const auto deadline = std::chrono::steady_clock::now() + options.timeout;
     char buffer[4096];
+    bool eof = false;
     for (;;) {
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -68,13 +69,21 @@ ProcessResult RunProcess(const std::vector<std::string>& argv, const ProcessOpti
         if (ready < 0 && errno != EINTR) break;
         if (ready <= 0) continue;
         const ssize_t n = read(out_pipe[0], buffer, sizeof buffer);
-        if (n <= 0) break;
+        if (n < 0 && errno == EINTR) continue;
+        if (n == 0) {
+            eof = true;
+            break;
+        }
+        if (n < 0) break;
         result.output.append(buffer, static_cast<size_t>(n));
     }
     close(out_pipe[0]);
+    // Without the end of its output the child may still run: the wait below
+    // must not outlive the bound.
+    if (!eof && !result.timed_out) kill(pid, SIGKILL);
 
     int status = 0;
-    waitpid(pid, &status, 0);
+    if (waitpid(pid, &status, 0) != pid) return result;   // exit_code stays -1: never a clean exit
     if (WIFEXITED(status)) result.exit_code = WEXITSTATUS(status);
     if (WIFSIGNALED(status)) result.signal = WTERMSIG(status);
     return result;
