@@ -36,6 +36,7 @@ public:
     NonCanonicalMode()
     {
         if (tcgetattr(STDIN_FILENO, &saved_termios) != 0) return;
+        installed_ = true;
         struct termios raw = saved_termios;
         raw.c_lflag &= ~static_cast<tcflag_t>(ICANON | ECHO);
         raw.c_cc[VMIN] = 1;
@@ -51,6 +52,8 @@ public:
     ~NonCanonicalMode()
     {
         RestoreTerminal();
+        // Nothing was replaced when the terminal could not be read.
+        if (!installed_) return;
         for (int signo : {SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGTSTP})
             sigaction(signo, &previous_[index(signo)], nullptr);
     }
@@ -69,6 +72,7 @@ private:
         }
     }
     struct sigaction previous_[5] {};
+    bool installed_ = false;
 };
 
 } // namespace
