@@ -138,8 +138,12 @@ bool BroadcastDiscovery(const std::vector<std::string>& filter, std::chrono::mil
 
         // Answers are read as they come during the window, then whatever is
         // still queued; later ones are lost with the socket.
+        // A sender that keeps answering would otherwise keep this loop, and
+        // the connect attempt that follows for every unit, going for ever.
+        constexpr std::size_t kMaxAnswersPerInterface = 64;
         const auto deadline = std::chrono::steady_clock::now() + wait;
-        for (;;) {
+        std::size_t answers = 0;
+        while (answers < kMaxAnswersPerInterface) {
             const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
             pollfd readable{sock, POLLIN, 0};
             const int ready = ::poll(&readable, 1, static_cast<int>(std::max<std::int64_t>(left.count(), 0)));
@@ -159,6 +163,7 @@ bool BroadcastDiscovery(const std::vector<std::string>& filter, std::chrono::mil
             DiscoveredUnit unit = ParseDiscoveryAnswer(std::span<const std::uint8_t>(buffer.data(), static_cast<std::size_t>(got)));
             unit.source_address = DottedQuad(source.sin_addr.s_addr);
             units.push_back(std::move(unit));
+            ++answers;
         }
         ::close(sock);
     }
